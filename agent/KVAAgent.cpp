@@ -1,29 +1,49 @@
 // Program entry of KVAAgent.
+//
+// KVA_SCREENSHOT=<file.png> in the environment saves a picture of the window about two
+// seconds after it opens (used by the run script on machines without a display).
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
 #include "agent/CommandLine.h"
+#include "agent/frmKvaAgent3.h"
 #include "infra/LoggingThread.h"
-#include "infra/Win.Utils.h"
 #include "platform/MainThread.h"
+
+namespace {
+
+void ScheduleScreenshot(kva::TfrmKvaAgent3& AForm) {
+  const char* FileName = std::getenv("KVA_SCREENSHOT");
+  if (!FileName || !*FileName) return;
+  kva::MainThread().QueueDelayed(&AForm, 2000, [&AForm, Path = std::string(FileName)] {
+    if (!AForm.SaveScreenshot(Path)) kva::Log("KVAAgent", "Cannot save the screenshot " + Path);
+  });
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace kva;
   StartupLog();
-  const bool HideDebugConsole = ShouldHideDebugConsole(argc, argv);
-  if (HideDebugConsole) {
+  const bool lHideDebugConsole = ShouldHideDebugConsole(argc, argv);
+  if (lHideDebugConsole) {
     HideConsoleOutput();
   } else {
     LoggingThread().SetMirrorToStdErr(true);
   }
-  MainThread().BindToCurrentThread();
 
-  int Major, Minor, Release, Build;
-  std::string Version;
-  if (GetModuleVersion(0, Major, Minor, Release, Build)) {
-    Version = "v" + std::to_string(Major) + "." + std::to_string(Minor) + "." + std::to_string(Release) + "." +
-              std::to_string(Build);
+  int ExitCode = 0;
+  try {
+    TApplication Application;
+    TfrmKvaAgent3 MainForm(Application);
+    ScheduleScreenshot(MainForm);
+    Application.Run(MainForm);
+  } catch (const std::exception& E) {
+    Log("KVAAgent", std::string("Fatal: ") + E.what());
+    std::fprintf(stderr, "KVAAgent: %s\n", E.what());
+    ExitCode = 1;
   }
-  Log("TfrmKvaAgent3", "Started " + Version);
-
-  MainThread().Shutdown();
   FreeLoggingThread();
-  return 0;
+  return ExitCode;
 }
