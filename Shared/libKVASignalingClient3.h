@@ -1,9 +1,29 @@
-// The service client: sign-in and the authenticated POST (TKvaSignalingManager), the driving
-// queue and the signalling session (TKvaSignalingSession).
+// The service client. TKvaSignalingManager signs the user in against the identity service,
+// keeps the identity token fresh with the refresh token, publishes the connection state, and
+// offers the authenticated JSON POST that every other request of the client goes through.
+//
+// Threads: requests complete on HTTP worker threads, where the response handlers,
+// OnConnectionChanged and OnRefreshTokenChanged are raised. The public operations may be
+// called from any thread and never wait for the network. A response that arrives after the
+// manager was destroyed is dropped without touching it (its destructor waits for a handler
+// that is running).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
 #include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "Shared/KvaServiceSettings.h"
+#include "platform/Event.h"
+#include "platform/HttpClient.h"
+#include "platform/Lifetime.h"
 
 namespace kva {
 
@@ -14,5 +34,88 @@ enum class TKvaSignalingSessionState : uint8_t { Uninitialized, Queued, RemoteSe
 // The member names, as they travel in texts ("connState", the status text).
 std::string_view ToString(TKvaConnectionState AState);
 std::string_view ToString(TKvaSignalingSessionState AState);
+
+// Called as (JSON object or none, response, error text): success has the object and an empty
+// error text; a failure has no object and says what went wrong in the error text (which may
+// be empty when the server answered an error status with an empty body).
+using TKvaResponseHandler =
+    std::function<void(const nlohmann::json* AJson, const THttpResponse& AResponse, const std::string& AErrorText)>;
+
+// Compact JSON in which every character below 32 or above 127 is escaped: 7-bit ASCII.
+std::string ToAsciiJson(const nlohmann::json& AJson);
+
+class TKvaSignalingManager {
+public:
+  using TNotifyEvent = TEvent<void(TKvaSignalingManager* Sender)>;
+  using TClock = std::chrono::steady_clock;
+
+  explicit TKvaSignalingManager(std::string ADeviceId,
+                                TKvaServiceSettings ASettings = TKvaServiceSettings::FromEnvironment());
+  // Signs out locally (Disconnect) and drops every response still to come.
+  virtual ~TKvaSignalingManager();
+  TKvaSignalingManager(const TKvaSignalingManager&) = delete;
+  TKvaSignalingManager& operator=(const TKvaSignalingManager&) = delete;
+
+  TKvaConnectionState ConnectionState() const;
+  std::string RefreshToken() const;
+  const std::string& DeviceId() const { return FDeviceId; }
+  const TKvaServiceSettings& Settings() const { return FSettings; }
+  // The realtime database's root URL, ending in "/".
+  std::string GetBaseURI() const { return FSettings.DatabaseUrl; }
+
+  // Assigned before the first request.
+  void SetOnConnectionChanged(TNotifyEvent AHandler) { FOnConnectionChanged = std::move(AHandler); }
+  void SetOnRefreshTokenChanged(TNotifyEvent AHandler) { FOnRefreshTokenChanged = std::move(AHandler); }
+
+  void SignInWithEmailAndPassword(const std::string& AEmail, const std::string& APassword);
+  void SignInWithCustomToken(const std::string& ACustomToken);
+  // Resumes a signed-in session from a stored refresh token; only from DISCONNECTED.
+  void ConnectWithRefreshToken(const std::string& ARefreshToken);
+  // The current identity token, after starting a refresh if one is due. Never waits: while a
+  // refresh is under way it answers the old token (empty before the first one).
+  std::string GetIdToken();
+
+  // Posts AJson ("{}" when none) with the bearer identity token.
+  void PostJson(const std::string& AUrl, std::optional<nlohmann::json> AJson, TKvaResponseHandler AResponseHandler);
+  // Posts a body that is already JSON text, with the bearer identity token.
+  void PostJsonString(const std::string& AUrl, std::string ABody, TKvaResponseHandler AResponseHandler);
+
+  // Signs out locally: the state becomes DISCONNECTING; tokens and requests stay as they are.
+  virtual void Disconnect();
+
+  // The three endpoints.
+  std::string PasswordSignInUrl() const;
+  std::string CustomTokenSignInUrl() const;
+  std::string TokenRefreshUrl() const;
+
+private:
+  void SetConnectionState(TKvaConnectionState AState);
+  void UpdateIdToken();
+  void HandleSignInResponse(const nlohmann::json* AJson, const std::string& AErrorText);
+  void HandleRefreshResponse(const nlohmann::json* AJson, const std::string& AErrorText);
+  // Stores a refresh token that came in a response; true when it differs from the one held.
+  bool StoreRefreshToken(const nlohmann::json& AJson, const char* AMember);
+
+  const std::string FDeviceId;
+  const TKvaServiceSettings FSettings;
+  TNotifyEvent FOnConnectionChanged;
+  TNotifyEvent FOnRefreshTokenChanged;
+
+  // The tokens, their due time and the refresh flag are shared by the UI thread and the HTTP
+  // workers. The state changes under its own lock, so that events leave in the order of the
+  // changes.
+  mutable std::mutex FTokenLock;
+  std::string FIdToken;
+  std::string FRefreshToken;
+  // When the identity token must be refreshed: on the monotonic clock, so that a change of
+  // the wall clock (daylight saving) cannot make the agent hold an expired token for an hour.
+  TClock::time_point FIDTokenNextUpdateTime = TClock::time_point::min();
+  bool FUpdatingToken = false;
+
+  mutable std::recursive_mutex FStateLock;
+  TKvaConnectionState FConnectionState = TKvaConnectionState::DISCONNECTED;
+
+  std::shared_ptr<TLifetime> FLifetime = std::make_shared<TLifetime>();
+};
 
 }  // namespace kva

@@ -10,6 +10,7 @@
 #include "agent/frmKvaAgent3.h"
 #include "infra/LoggingThread.h"
 #include "platform/MainThread.h"
+#include "platform/WorkerPool.h"
 
 namespace {
 
@@ -32,6 +33,10 @@ int main(int argc, char** argv) {
   } else {
     LoggingThread().SetMirrorToStdErr(true);
   }
+
+  // Errors that escape queued calls and background tasks go to the log.
+  MainThread().SetOnError([](const char* AMessage) { Log("MainThread", AMessage); });
+  WorkerPool().SetOnError([](const char* AMessage) { Log("WorkerPool", AMessage); });
 
   int ExitCode = 0;
   try {

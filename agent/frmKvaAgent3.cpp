@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "agent/StatusText.h"
+#include "agent/frmKvaSignin.h"
 #include "infra/LoggingThread.h"
 #include "infra/Win.Utils.h"
 #include "infra/perfUtils.h"
@@ -20,12 +21,13 @@ constexpr uint64_t TicksPerSecond = 1'000'000'000;
 
 }  // namespace
 
-TfrmKvaAgent3::TfrmKvaAgent3(TApplication& AApplication, std::string AConfigFileName)
+TfrmKvaAgent3::TfrmKvaAgent3(TApplication& AApplication, TAgentOptions AOptions)
     : TForm3D("Kelvara Agent v3", DesignClientWidth, DesignClientHeight),
       FApplication(AApplication),
-      FConfigFileName(std::move(AConfigFileName)) {
+      FOptions(std::move(AOptions)) {
   Layer3D1 = &AddLayer("Layer3D1", StripHeight);
   ButtonSignin = &Layer3D1->Add<TButton>("ButtonSignin", 8, 8, 65, 22, "Sign In");
+  ButtonSignin->SetOnClick({this, &TfrmKvaAgent3::ButtonSigninClick});
   EditTrack = &Layer3D1->Add<TEdit>("EditTrack", 80, 8, "molvik", "Track");
   EditCar = &Layer3D1->Add<TEdit>("EditCar", 184, 8, "molvik_i8_01");
   ButtonNewSession = &Layer3D1->Add<TButton>("ButtonNewSession", 288, 8, 89, 22, "New Session");
@@ -61,9 +63,9 @@ void TfrmKvaAgent3::Form3DCreate(TForm3D* Sender) {
   UpdateCaption();
   Log("TfrmKvaAgent3", "Started " + FVersionStr);
 
-  FConfig = std::make_unique<TKvaAgentConfig>(FConfigFileName);
+  FConfig = std::make_unique<TKvaAgentConfig>(FOptions.ConfigFileName);
   FConfig->LoadFromFile("");
-  FUserEmail = FConfig->Email();
+  SetUserEmail(FConfig->Email());
   EditTrack->SetText(FConfig->LastTrack());
   EditCar->SetText(FConfig->LastCar());
   if (FConfig->ZmqFrameWidth() < 1 || FConfig->ZmqFrameHeight() < 1) {
@@ -82,14 +84,22 @@ void TfrmKvaAgent3::Form3DCreate(TForm3D* Sender) {
 
   FApplication.SetOnIdle({this, &TfrmKvaAgent3::DoOnIdle});
   FFrameDelay = 28;
+  FSignalingManager = std::make_unique<TKvaSignalingManager>(GetComputerName(), FOptions.Service);
+  FSignalingManager->SetOnConnectionChanged({this, &TfrmKvaAgent3::DoOnConnectionStateChanged});
+  FSignalingManager->SetOnRefreshTokenChanged({this, &TfrmKvaAgent3::DoOnRefreshTokenChanged});
   cbZMQ->SetIsChecked(FConfig->ZmqEnabled());
   UpdateState();
 }
 
-void TfrmKvaAgent3::Form3DShow(TForm3D* Sender) {}
+void TfrmKvaAgent3::Form3DShow(TForm3D* Sender) {
+  const std::string Token = FConfig->Token();
+  if (!Token.empty()) FSignalingManager->ConnectWithRefreshToken(Token);
+}
 
 void TfrmKvaAgent3::Form3DDestroy(TForm3D* Sender) {
   FApplication.SetOnIdle({});
+  FSignalingManager->Disconnect();
+  FSignalingManager.reset();
   FCarBitmap.reset();
   FWaitForFrame.reset();
   MainThread().Withdraw(this);
@@ -149,10 +159,58 @@ void TfrmKvaAgent3::StateChanged() {
 void TfrmKvaAgent3::UpdateState() {
   FStateChanged = false;
   ++FStatusRefreshCount;
-  Label1->SetText(BuildStatusText(TKvaConnectionState::DISCONNECTED, std::nullopt, std::nullopt, FLastCommand,
+  Label1->SetText(BuildStatusText(FSignalingManager->ConnectionState(), std::nullopt, std::nullopt, FLastCommand,
                                   FDataChannelString));
 }
 
-void TfrmKvaAgent3::UpdateCaption() { SetCaption(BuildCaption(FVersionStr, FUserEmail)); }
+void TfrmKvaAgent3::UpdateCaption() { SetCaption(BuildCaption(FVersionStr, UserEmail())); }
+
+std::string TfrmKvaAgent3::UserEmail() const {
+  std::lock_guard Lock(FUserEmailLock);
+  return FUserEmail;
+}
+
+void TfrmKvaAgent3::SetUserEmail(std::string AEmail) {
+  std::lock_guard Lock(FUserEmailLock);
+  FUserEmail = std::move(AEmail);
+}
+
+void TfrmKvaAgent3::ButtonSigninClick(TControl* Sender) {
+  if (FSignalingManager->ConnectionState() == TKvaConnectionState::CONNECTED) {
+    FSignalingManager->Disconnect();
+    FConfig->SetToken("");  // reaches the file with the next save
+    ButtonSignin->SetText("Sign in");
+    return;
+  }
+  TFrmKvaSignin Dialog(*this, FApplication);
+  Dialog.EditEmail.SetText(FConfig->Email());
+  if (Dialog.ShowModal() == TModalResult::mrOk) {
+    SetUserEmail(Dialog.EditEmail.Text());
+    FSignalingManager->SignInWithEmailAndPassword(Dialog.EditEmail.Text(), Dialog.EditPassword.Text());
+  }
+}
+
+void TfrmKvaAgent3::DoOnConnectionStateChanged(TKvaSignalingManager* Sender) {
+  MainThread().Queue(this, [this] { DoOnConnectionStateChangedSync(); });
+}
+
+void TfrmKvaAgent3::DoOnConnectionStateChangedSync() {
+  if (FSignalingManager->ConnectionState() == TKvaConnectionState::CONNECTED) {
+    ButtonNewSession->SetEnabled(true);
+    ButtonSignin->SetText("Sign out");
+    UpdateCaption();
+  }
+  StateChanged();
+}
+
+void TfrmKvaAgent3::DoOnRefreshTokenChanged(TKvaSignalingManager* Sender) {
+  FConfig->SetEmail(UserEmail());
+  FConfig->SetToken(Sender->RefreshToken());
+  try {
+    FConfig->SaveToFile("");
+  } catch (const std::exception& E) {
+    Log("TfrmKvaAgent3", std::string("Cannot save the configuration: ") + E.what());
+  }
+}
 
 }  // namespace kva

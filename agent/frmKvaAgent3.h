@@ -7,8 +7,11 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
+#include "Shared/KvaServiceSettings.h"
+#include "Shared/libKVASignalingClient3.h"
 #include "agent/KvaAgentConfig.h"
 #include "agent/VideoFit.h"
 #include "platform/Application.h"
@@ -18,14 +21,19 @@
 
 namespace kva {
 
+// What the window is created with; the defaults are those of the installed program.
+struct TAgentOptions {
+  std::string ConfigFileName;  // empty: the file beside the executable
+  TKvaServiceSettings Service = TKvaServiceSettings::FromEnvironment();
+};
+
 class TfrmKvaAgent3 : public TForm3D {
 public:
   static constexpr int DesignClientWidth = 591, DesignClientHeight = 480;
   static constexpr float StripHeight = 118;
 
-  // Creates the window and runs its creation (Form3DCreate). AConfigFileName replaces the
-  // configuration file beside the executable (tests use it).
-  explicit TfrmKvaAgent3(TApplication& AApplication, std::string AConfigFileName = {});
+  // Creates the window and runs its creation (Form3DCreate).
+  explicit TfrmKvaAgent3(TApplication& AApplication, TAgentOptions AOptions = {});
   // Runs the window's destruction (Form3DDestroy) first.
   ~TfrmKvaAgent3() override;
 
@@ -49,8 +57,12 @@ public:
   TRangeBar* ProgressBarThrottle;
   TLabel* LabelButtons;
 
+  // Sign in with the dialog, or sign out when connected.
+  void ButtonSigninClick(TControl* Sender);
+
   const std::string& VersionStr() const { return FVersionStr; }
   TKvaAgentConfig& Config() { return *FConfig; }
+  TKvaSignalingManager& SignalingManager() { return *FSignalingManager; }
   TFMXTextureBitmap& CarBitmap() { return *FCarBitmap; }
   uint64_t StatusRefreshCount() const { return FStatusRefreshCount; }
 
@@ -62,6 +74,14 @@ private:
   void Timer1Timer(TTimer* Sender);
   void DoOnIdle(TApplication* Sender, bool& Done);
 
+  // Service client events: the connection state (any thread, handled on the UI thread) and a
+  // new refresh token (saved on the thread that reports it).
+  void DoOnConnectionStateChanged(TKvaSignalingManager* Sender);
+  void DoOnConnectionStateChangedSync();
+  void DoOnRefreshTokenChanged(TKvaSignalingManager* Sender);
+  std::string UserEmail() const;
+  void SetUserEmail(std::string AEmail);
+
   // Video presentation.
   void WaitForFrame();
   void RenderVideoFrame(TGLContext3D& Context, TTextureMaterial& ATextureMaterial, float AOffsetY);
@@ -69,12 +89,14 @@ private:
                      const TRectF& ADstRect);
 
   TApplication& FApplication;
-  std::string FConfigFileName;
+  TAgentOptions FOptions;
   std::unique_ptr<TTimer> Timer1;
 
   std::unique_ptr<TKvaAgentConfig> FConfig;
+  mutable std::mutex FUserEmailLock;  // the e-mail is also read on the thread that saves a new token
   std::string FUserEmail;
   std::string FVersionStr;
+  std::unique_ptr<TKvaSignalingManager> FSignalingManager;
   std::unique_ptr<TFMXTextureBitmap> FCarBitmap;
   std::unique_ptr<TAutoResetEvent> FWaitForFrame;
   int32_t FFrameDelay = 0;

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(Dir);
   {
     TApplication Application;
-    TfrmKvaAgent3 Form(Application, (Dir / "KVAAgent.cfg").string());
+    TfrmKvaAgent3 Form(Application, {(Dir / "KVAAgent.cfg").string()});
     // Let the window settle before measuring.
     MainThread().QueueDelayed(&Form, 1000, [] {});
     const auto SettleEnd = std::chrono::steady_clock::now() + std::chrono::seconds(1);

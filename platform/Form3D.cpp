@@ -37,6 +37,7 @@ TForm3D::TForm3D(std::string ACaption, int AClientWidth, int AClientHeight) : FC
   IMGUI_CHECKVERSION();
   FImGui = ImGui::CreateContext();
   ImGui::GetIO().IniFilename = nullptr;
+  ImGui::GetIO().ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;  // Tab moves through every control
   ImGui::StyleColorsDark();
   ImGui_ImplSDL2_InitForOpenGL(FWindow, FGLContext);
   ImGui_ImplOpenGL3_Init("#version 330 core");

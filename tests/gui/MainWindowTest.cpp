@@ -19,7 +19,7 @@ protected:
 };
 
 TEST_F(MainWindowTest, StartsWithTheControlStripAsDesigned) {
-  TfrmKvaAgent3 Form(*Application, ConfigFile());
+  TfrmKvaAgent3 Form(*Application, {ConfigFile()});
   EXPECT_EQ(Form.Caption(), "Kelvara Agent v3.0.0.0");
   EXPECT_EQ(Form.ClientWidth(), 591);
   EXPECT_EQ(Form.ClientHeight(), 480);
@@ -63,7 +63,7 @@ TEST_F(MainWindowTest, StartsWithTheControlStripAsDesigned) {
 TEST_F(MainWindowTest, LoadsTheSavedSettings) {
   WriteFileBytes(ConfigFile(), R"({"email":"driver@example.com","lastTrack":"arvel","lastCar":"arvel_02",)"
                                R"("zmqFrameWidth":0,"zmqFrameHeight":480})");
-  TfrmKvaAgent3 Form(*Application, ConfigFile());
+  TfrmKvaAgent3 Form(*Application, {ConfigFile()});
   EXPECT_EQ(Form.EditTrack->Text(), "arvel");
   EXPECT_EQ(Form.EditCar->Text(), "arvel_02");
   EXPECT_EQ(Form.Caption(), "Kelvara Agent v3.0.0.0") << "the caption is built before the e-mail is known";
@@ -72,7 +72,7 @@ TEST_F(MainWindowTest, LoadsTheSavedSettings) {
 }
 
 TEST_F(MainWindowTest, ManyStateChangesFromOtherThreadsMakeOneRefresh) {
-  TfrmKvaAgent3 Form(*Application, ConfigFile());
+  TfrmKvaAgent3 Form(*Application, {ConfigFile()});
   const uint64_t Before = Form.StatusRefreshCount();
   std::vector<std::thread> Threads;
   for (int T = 0; T < 4; ++T) {
@@ -88,7 +88,7 @@ TEST_F(MainWindowTest, ManyStateChangesFromOtherThreadsMakeOneRefresh) {
 }
 
 TEST_F(MainWindowTest, DrawsTheStripAndTheFrameTextureFittedBelowIt) {
-  TfrmKvaAgent3 Form(*Application, ConfigFile());
+  TfrmKvaAgent3 Form(*Application, {ConfigFile()});
   Form.Show();
   // A test pattern: red with a one-pixel green border, 1280 x 640 (2:1).
   TFMXTextureBitmap& Bitmap = Form.CarBitmap();
