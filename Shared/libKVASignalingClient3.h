@@ -1,6 +1,8 @@
 // The service client. TKvaSignalingManager signs the user in against the identity service,
 // keeps the identity token fresh with the refresh token, publishes the connection state, and
 // offers the authenticated JSON POST that every other request of the client goes through.
+// TKvaSignalingSession carries one attempt to drive: it joins the queue, keeps its place, and
+// once the service assigns a car it relays the signalling messages with the car.
 //
 // Threads: requests complete on HTTP worker threads, where the response handlers,
 // OnConnectionChanged and OnRefreshTokenChanged are raised. The public operations may be
@@ -11,16 +13,19 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 #include <nlohmann/json.hpp>
 
 #include "Shared/KvaServiceSettings.h"
+#include "Shared/libFirebase.h"
 #include "platform/Event.h"
 #include "platform/HttpClient.h"
 #include "platform/Lifetime.h"
@@ -114,6 +119,94 @@ private:
 
   mutable std::recursive_mutex FStateLock;
   TKvaConnectionState FConnectionState = TKvaConnectionState::DISCONNECTED;
+
+  std::shared_ptr<TLifetime> FLifetime = std::make_shared<TLifetime>();
+};
+
+// One attempt to drive, on the agent's side of the signalling channel.
+//
+// Threads: constructed, destroyed and its keep-alives run on the main thread; queue events
+// arrive on the queue listener's thread and hand the start of the remote session to the main
+// thread without waiting for it (the destructor withdraws a start still pending); messages of
+// the car arrive on the remote-session listener's thread, where OnRemoteDescription and
+// OnIceCandidate are raised under the session's lock; SendSdp and SendIceCandidate may be
+// called from any thread.
+class TKvaSignalingSession {
+public:
+  using TNotifyEvent = TEvent<void(TKvaSignalingSession* Sender)>;
+  using TOnRemoteDescription =
+      TEvent<void(TKvaSignalingSession* Sender, const std::string& AType, const std::string& ASdp)>;
+  using TOnIceCandidate = TEvent<void(TKvaSignalingSession* Sender, const std::string& ACandidate,
+                                      int32_t ASdpMLineIndex, const std::string& ASdpMid)>;
+
+  // Main thread only (TAssertionError otherwise). The session starts in state Queued.
+  explicit TKvaSignalingSession(TKvaSignalingManager& ASignalingManager);
+  // Stops both listeners, the keep-alives and a pending start of the remote session; raises
+  // nothing. A join answer that arrives later changes nothing.
+  ~TKvaSignalingSession();
+  TKvaSignalingSession(const TKvaSignalingSession&) = delete;
+  TKvaSignalingSession& operator=(const TKvaSignalingSession&) = delete;
+
+  TKvaSignalingSessionState SessionState() const;
+  bool IsOfferer() const;
+  void SetOnSessionStateChanged(TNotifyEvent AHandler) { FOnSessionStateChanged = std::move(AHandler); }
+  void SetOnRemoteDescription(TOnRemoteDescription AHandler) { FOnRemoteDescription = std::move(AHandler); }
+  void SetOnIceCandidate(TOnIceCandidate AHandler) { FOnIceCandidate = std::move(AHandler); }
+
+  // The queue: join for a track and a car (only when CONNECTED); the agents' queue.
+  void AddClientToQueue(const std::string& ATrack, const std::string& ACar, const std::string& AClient);
+  void AddAgentToQueue();
+  // Listens to the queue entry and starts the keep-alives; raises std::runtime_error
+  // "Queue listener already active" when the queue is listened to already.
+  void StartListenQueue(const std::string& AQueueUrl, const std::string& AUpdateUrl, int32_t APeriod);
+
+  // The agent's messages to the car.
+  void SendSdp(const std::string& AType, const std::string& ASdp);
+  void SendIceCandidate(const std::string& ACandidate, int32_t ASdpMLineIndex, const std::string& ASdpMid);
+  void SendConnectionState();
+
+  // The name of the session state.
+  std::string GetFullStatus() const;
+  // Stops listening (state Closed); only in Queued or RemoteSession.
+  void Close();
+
+private:
+  void SetSessionState(TKvaSignalingSessionState AState);
+  void StopListening();
+  void HandleQueueResponse(const nlohmann::json& AResponse);
+  void SendKeepAlive();
+  void DoOnQueueEvent(TFirebaseListener* Sender, const std::string& AEvent, const std::string& AData);
+  void StartRemoteSession(const std::string& ARsUrl, const std::string& ARsPostUrl, bool ACreateOffer);
+  void DoOnListenRemoteSessionEvent(TFirebaseListener* Sender, const std::string& AEvent, const std::string& AData);
+  void HandleRemoteSessionMessage(const std::string& AKey, const nlohmann::ordered_json& AMessage);
+  std::string RsPostUrl() const;
+  void PostToCar(nlohmann::json AMessage);
+  void PostNextToCar();
+
+  TKvaSignalingManager& FSignalingManager;
+  TOnIceCandidate FOnIceCandidate;
+  TOnRemoteDescription FOnRemoteDescription;
+  TNotifyEvent FOnSessionStateChanged;
+
+  // Serialises the two listeners' handlers and guards the handled messages.
+  std::recursive_mutex FLock;
+  std::unique_ptr<TFirebaseListener> FSessionListener;
+  std::unique_ptr<TFirebaseListener> FQueueListener;
+  std::unordered_set<std::string> FHandledMessages;  // keys of the car's messages acted on
+
+  // The rest is shared by the main thread, the HTTP workers and the senders' threads.
+  mutable std::mutex FFieldsLock;
+  TKvaSignalingSessionState FSessionState = TKvaSignalingSessionState::Uninitialized;
+  std::string FRsUrl;
+  std::string FRsPostUrl;
+  bool FIsOfferer = true;
+  int32_t FQueueKeepAliveTime = 0;
+  std::string FQueueUpdateUrl;
+
+  // The agent's messages waiting for the one before them to be answered.
+  std::mutex FOutboxLock;
+  std::deque<std::pair<std::string, nlohmann::json>> FOutbox;  // post URL, message
+  bool FPosting = false;
 
   std::shared_ptr<TLifetime> FLifetime = std::make_shared<TLifetime>();
 };

@@ -168,11 +168,13 @@ TSimAnswer TIdentityService::RefreshToken(const std::string& ABody) {
                    .dump()};
 }
 
-std::optional<std::string> TIdentityService::UserOfIdToken(const std::string& AIdToken) const {
+TIdentityService::TTokenStatus TIdentityService::CheckIdToken(const std::string& AIdToken, std::string* ALocalId) const {
   std::lock_guard Lock(FLock);
   const auto Token = FIdTokens.find(AIdToken);
-  if (Token == FIdTokens.end() || Token->second.Expires <= TClock::now()) return std::nullopt;
-  return Token->second.LocalId;
+  if (Token == FIdTokens.end()) return TTokenStatus::Invalid;
+  if (Token->second.Expires <= TClock::now()) return TTokenStatus::Expired;
+  if (ALocalId) *ALocalId = Token->second.LocalId;
+  return TTokenStatus::Valid;
 }
 
 }  // namespace kva::sim

@@ -39,8 +39,9 @@ public:
   TSimAnswer SignInWithCustomToken(const std::string& ABody);
   TSimAnswer RefreshToken(const std::string& ABody);
 
-  // The user id of a valid, unexpired identity token.
-  std::optional<std::string> UserOfIdToken(const std::string& AIdToken) const;
+  enum class TTokenStatus { Valid, Expired, Invalid };
+  // Whether an identity token was issued here and has not expired; ALocalId receives its user.
+  TTokenStatus CheckIdToken(const std::string& AIdToken, std::string* ALocalId = nullptr) const;
 
   static TSimAnswer Error(int AStatus, const std::string& AMessage, const char* AStatusText = nullptr);
 

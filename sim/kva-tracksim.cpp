@@ -1,7 +1,8 @@
 // kva-tracksim: the local track simulator.
 //
 //   kva-tracksim [--port N] [--account EMAIL:PASSWORD]... [--token-lifetime SECONDS]
-//                [--rotate-refresh-tokens] [--api-key KEY]
+//                [--rotate-refresh-tokens] [--api-key KEY] [--queue-keep-alive SECONDS]
+//                [--assign-after MILLISECONDS] [--car-offers] [--stream-keep-alive SECONDS]
 //
 // Port 0 picks a free port. The port is printed as "kva-tracksim listening on
 // http://127.0.0.1:<port>" once the server accepts connections. Stops on SIGINT or SIGTERM.
@@ -23,7 +24,8 @@ void RequestStop(int) { gStop = 1; }
 [[noreturn]] void Usage(const char* AProgram) {
   std::fprintf(stderr,
                "usage: %s [--port N] [--account EMAIL:PASSWORD]... [--token-lifetime SECONDS] "
-               "[--rotate-refresh-tokens] [--api-key KEY]\n",
+               "[--rotate-refresh-tokens] [--api-key KEY] [--queue-keep-alive SECONDS] "
+               "[--assign-after MILLISECONDS] [--car-offers] [--stream-keep-alive SECONDS]\n",
                AProgram);
   std::exit(2);
 }
@@ -54,6 +56,14 @@ int main(int argc, char** argv) {
       Options.RotateRefreshTokens = true;
     } else if (Argument == "--api-key") {
       Options.ApiKey = Value();
+    } else if (Argument == "--queue-keep-alive") {
+      Options.Queue.KeepAliveSeconds = std::atoi(Value().c_str());
+    } else if (Argument == "--assign-after") {
+      Options.Queue.AssignDelay = std::chrono::milliseconds(std::atoi(Value().c_str()));
+    } else if (Argument == "--car-offers") {
+      Options.Queue.CreateOffer = false;
+    } else if (Argument == "--stream-keep-alive") {
+      Options.StreamKeepAliveSeconds = std::atoi(Value().c_str());
     } else {
       Usage(argv[0]);
     }

@@ -1,5 +1,7 @@
 #include "TestUtil.h"
 
+#include "infra/LoggingThread.h"
+
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -35,6 +37,21 @@ std::string ReadFileBytes(const std::string& AFileName) {
 void WriteFileBytes(const std::string& AFileName, const std::string& ABytes) {
   std::ofstream File(AFileName, std::ios::binary | std::ios::trunc);
   File << ABytes;
+}
+
+TLogCapture::TLogCapture() { LoggingThread().SaveToFile(FDir.File("log.txt")); }
+
+TLogCapture::~TLogCapture() { LoggingThread().SaveToFile(""); }
+
+std::string TLogCapture::Text() {
+  LoggingThread().FlushLogLines();
+  return ReadFileBytes(FDir.File("log.txt"));
+}
+
+size_t Count(const std::string& AText, const std::string& APart) {
+  size_t Found = 0;
+  for (size_t At = AText.find(APart); At != std::string::npos; At = AText.find(APart, At + APart.size())) ++Found;
+  return Found;
 }
 
 bool WaitUntil(const std::function<bool()>& APredicate, std::chrono::milliseconds ATimeout) {

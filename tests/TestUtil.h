@@ -37,6 +37,22 @@ private:
 std::string ReadFileBytes(const std::string& AFileName);
 void WriteFileBytes(const std::string& AFileName, const std::string& ABytes);
 
+// Sends the process's log to a file of its own while it lives, to look for lines.
+class TLogCapture {
+public:
+  TLogCapture();
+  ~TLogCapture();
+  // The log so far.
+  std::string Text();
+  bool Contains(const std::string& AText) { return Text().find(AText) != std::string::npos; }
+
+private:
+  TTempDir FDir;
+};
+
+// How often APart occurs in AText.
+size_t Count(const std::string& AText, const std::string& APart);
+
 // Polls APredicate until it holds or ATimeout passes.
 bool WaitUntil(const std::function<bool()>& APredicate,
                std::chrono::milliseconds ATimeout = std::chrono::milliseconds(5000));
