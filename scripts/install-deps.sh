@@ -8,7 +8,7 @@ PACKAGES="
   libsdl2-dev libimgui-dev libgl-dev libgl1-mesa-dri libstb-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev libgstreamer-plugins-bad1.0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
-  gstreamer1.0-plugins-ugly gstreamer1.0-nice gstreamer1.0-libav
+  gstreamer1.0-plugins-ugly gstreamer1.0-nice gstreamer1.0-libav gstreamer1.0-x
   libavcodec-dev libavutil-dev
   libcurl4-openssl-dev nlohmann-json3-dev
   libzmq3-dev cppzmq-dev
