@@ -1,14 +1,21 @@
 #!/bin/sh
-# Installs what is missing, builds KVAAgent and starts it. Without a display the agent runs
-# on a virtual one (Xvfb) until it has saved a picture of its window, then closes.
+# Installs what is missing, builds KVAAgent and starts it beside the local track simulator
+# (sign in with demo@kelvara.local / demo-driver). Without a display the agent runs on a
+# virtual one (Xvfb) until it has saved a picture of its window, then closes.
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 "$ROOT/scripts/install-deps.sh"
 "$ROOT/scripts/build.sh" "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cd "$ROOT/build"
 
+PIDS=""
+trap 'for PID in $PIDS; do kill $PID 2>/dev/null || true; done' EXIT
+./sim/kva-tracksim &
+PIDS="$PIDS $!"
+
 if [ -n "${DISPLAY:-}" ]; then
-  exec ./agent/KVAAgent -d "$@"
+  ./agent/KVAAgent -d "$@"
+  exit 0
 fi
 
 SCREENSHOT="$ROOT/build/KVAAgent-window.png"
@@ -16,8 +23,7 @@ rm -f "$SCREENSHOT"
 DISPLAY_NUMBER=99
 while [ -e "/tmp/.X11-unix/X$DISPLAY_NUMBER" ]; do DISPLAY_NUMBER=$((DISPLAY_NUMBER + 1)); done
 Xvfb ":$DISPLAY_NUMBER" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-XVFB_PID=$!
-trap 'kill $XVFB_PID 2>/dev/null || true' EXIT
+PIDS="$PIDS $!"
 export DISPLAY=":$DISPLAY_NUMBER"
 sleep 1
 
