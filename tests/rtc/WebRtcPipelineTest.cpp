@@ -198,9 +198,10 @@ TEST_F(WebRtcPipelineTest, ThePeerOffersAndWeAnswer) {
   ASSERT_TRUE(Pump([&] { return SampleCount() > 10; })) << "no video";
   EXPECT_EQ(Pipeline.FrameWidth(), 320);
   EXPECT_EQ(Pipeline.PeerConnectionStateString(), "GST_WEBRTC_PEER_CONNECTION_STATE_CONNECTED");
-  // Between two webrtcbins of GStreamer 1.22 the SCTP association does not come up in this
-  // role (both ends send INIT, neither decoder receives a packet), so the data channels of an
-  // answered session stay closed; the offering role above carries the text.
+  // With GStreamer 1.22 the SCTP association does not come up in this role while the
+  // receive-only video transceiver was added before the offer arrived (both ends send INIT,
+  // neither decoder receives a packet; without that transceiver the channels open), so the
+  // data channels of an answered session stay closed. The offering role carries the text.
 }
 
 TEST_F(WebRtcPipelineTest, APeersAudioIsPlayedThroughDecodebin) {
