@@ -242,17 +242,6 @@ void TGSWebRtcPipeline::Init() {
       g_object_set(RtpBin.get(), "latency", 10, nullptr);
     }
 
-    const TGstCapsPtr Caps(gst_caps_from_string(
-        "application/x-rtp,media=video,encoding-name=H264,payload=96,clock-rate=90000,"
-        "packetization-mode=(string)1,level-asymmetry-allowed=(string)1,profile-level-id=(string)42001f"));
-    GstWebRTCRTPTransceiver* Transceiver = nullptr;
-    g_signal_emit_by_name(FWebrtcbin, "add-transceiver", GST_WEBRTC_RTP_TRANSCEIVER_DIRECTION_RECVONLY, Caps.get(),
-                          &Transceiver);
-    if (Transceiver) {
-      g_object_set(Transceiver, "fec-type", GST_WEBRTC_FEC_TYPE_ULP_RED, "fec-percentage", 100, nullptr);
-      gst_object_unref(Transceiver);
-    }
-
     const auto Connect = [&](const char* ASignal, GCallback AHandler) {
       return ConnectSignal(FWebrtcbin, ASignal, AHandler, NewLinkRef(), &THandlers::FreeLinkClosure);
     };
@@ -285,6 +274,21 @@ void TGSWebRtcPipeline::Init() {
     if (FSendChannel) g_object_unref(std::exchange(FSendChannel, nullptr));
     FGstPipeline.reset();
     FWebrtcbin = nullptr;
+  }
+}
+
+void TGSWebRtcPipeline::AddVideoTransceiver() {
+  if (FVideoTransceiverAdded || !FWebrtcbin) return;
+  FVideoTransceiverAdded = true;
+  const TGstCapsPtr Caps(gst_caps_from_string(
+      "application/x-rtp,media=video,encoding-name=H264,payload=96,clock-rate=90000,"
+      "packetization-mode=(string)1,level-asymmetry-allowed=(string)1,profile-level-id=(string)42001f"));
+  GstWebRTCRTPTransceiver* Transceiver = nullptr;
+  g_signal_emit_by_name(FWebrtcbin, "add-transceiver", GST_WEBRTC_RTP_TRANSCEIVER_DIRECTION_RECVONLY, Caps.get(),
+                        &Transceiver);
+  if (Transceiver) {
+    g_object_set(Transceiver, "fec-type", GST_WEBRTC_FEC_TYPE_ULP_RED, "fec-percentage", 100, nullptr);
+    gst_object_unref(Transceiver);
   }
 }
 
@@ -334,8 +338,14 @@ void TGSWebRtcPipeline::StartNegotiation(TAppState ARequired, TSdpCreatedEvent A
   }
   FOnAppStateChanged(this);
   if (!FWebrtcbin) return;
+  const bool Offering = std::string_view(AKind) == "offer";
+  // The receive-only video section is added when the agent offers. Added before a car's offer
+  // arrives, it keeps webrtcbin (1.22) from bringing up the SCTP association of the answered
+  // session, and the data channels stay closed; when the car offers, webrtcbin makes the
+  // receiving transceiver for the offered video itself.
+  if (Offering) AddVideoTransceiver();
   GstPromise* Promise = gst_promise_new_with_change_func(
-      std::string_view(AKind) == "offer" ? &THandlers::OfferCreated : &THandlers::AnswerCreated, NewLinkRef(),
+      Offering ? &THandlers::OfferCreated : &THandlers::AnswerCreated, NewLinkRef(),
       &THandlers::FreeLink);
   g_signal_emit_by_name(FWebrtcbin, ASignal, nullptr, Promise);
 }

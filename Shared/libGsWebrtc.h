@@ -1,5 +1,5 @@
 // One GStreamer pipeline around a "webrtcbin": a live silent Opus stream out, a receive-only
-// H.264 transceiver in, and the "control" data channel. It negotiates through webrtcbin's
+// H.264 transceiver in (added when the agent offers), and the "control" data channel. It negotiates through webrtcbin's
 // action signals and promises, carries ICE candidates both ways, hands every received H.264
 // access unit to its owner (byte-stream form, on the video streaming thread), plays any other
 // incoming stream through decodebin, and carries text on the data channel both ways.
@@ -124,6 +124,7 @@ private:
   TGstSessionDescriptionPtr CreateSessionDescription(const std::string& ASdpType, const std::string& ASdp);
   void ApplyDescription(const char* ASignal, const std::string& ASdpType, const std::string& ASdp);
   void StartNegotiation(TAppState ARequired, TSdpCreatedEvent ACallback, const char* ASignal, const char* AKind);
+  void AddVideoTransceiver();
   void HandleSdpCreated(GstPromise* APromise, const char* AKind);
   uint32_t ReadState(const char* AProperty) const;
   void connect_data_channel_signals(GstWebRTCDataChannel* AChannel);
@@ -154,6 +155,7 @@ private:
   TDataChannelDataEvent FOnDataChannelData;
   std::atomic<int32_t> FFrameWidth{0}, FFrameHeight{0};
   std::atomic<bool> FHasFirstFrames{false};
+  bool FVideoTransceiverAdded = false;
 
   // What library callbacks hold instead of this object.
   std::shared_ptr<TLink> FLink;

@@ -198,10 +198,17 @@ TEST_F(WebRtcPipelineTest, ThePeerOffersAndWeAnswer) {
   ASSERT_TRUE(Pump([&] { return SampleCount() > 10; })) << "no video";
   EXPECT_EQ(Pipeline.FrameWidth(), 320);
   EXPECT_EQ(Pipeline.PeerConnectionStateString(), "GST_WEBRTC_PEER_CONNECTION_STATE_CONNECTED");
-  // With GStreamer 1.22 the SCTP association does not come up in this role while the
-  // receive-only video transceiver was added before the offer arrived (both ends send INIT,
-  // neither decoder receives a packet; without that transceiver the channels open), so the
-  // data channels of an answered session stay closed. The offering role carries the text.
+
+  // Text both ways: the peer's own channel reaches us, ours reaches the peer.
+  ASSERT_TRUE(Pump([&] { return Peer.ChannelOpen(); }));
+  Peer.SendText("hello from the car");
+  ASSERT_TRUE(Pump([&] { return !TextsSeen().empty(); }));
+  EXPECT_EQ(TextsSeen().front(), "hello from the car");
+  ASSERT_TRUE(Pump([&] {
+    Pipeline.SendDataChannelString("{\"p\":2}");
+    return !Peer.ReceivedTexts().empty();
+  }));
+  EXPECT_EQ(Peer.ReceivedTexts().front(), "{\"p\":2}");
 }
 
 TEST_F(WebRtcPipelineTest, APeersAudioIsPlayedThroughDecodebin) {
