@@ -1,5 +1,7 @@
 #include "IdentityService.h"
 
+#include "sim/SimJson.h"
+
 #include <nlohmann/json.hpp>
 
 #include <random>
@@ -31,18 +33,6 @@ std::string Base64Url(const std::string& AText) {
   }
   if (Count > 0) Result += Alphabet[(Bits << (6 - Count)) & 63];
   return Result;
-}
-
-// The body as a JSON object; none when it is not one.
-std::optional<nlohmann::json> ParseObject(const std::string& ABody) {
-  nlohmann::json Body = nlohmann::json::parse(ABody, nullptr, false);
-  if (!Body.is_object()) return std::nullopt;
-  return Body;
-}
-
-std::string StringOf(const nlohmann::json& AObject, const char* AMember) {
-  const auto It = AObject.find(AMember);
-  return It != AObject.end() && It->is_string() ? It->get<std::string>() : std::string();
 }
 
 }  // namespace
@@ -106,7 +96,7 @@ std::string TIdentityService::NewRefreshToken(const std::string& ALocalId) {
 TSimAnswer TIdentityService::VerifyPassword(const std::string& ABody) {
   const auto Body = ParseObject(ABody);
   if (!Body) return Error(400, "INVALID_JSON_PAYLOAD", "INVALID_ARGUMENT");
-  const std::string Email = StringOf(*Body, "email"), Password = StringOf(*Body, "password");
+  const std::string Email = StringMember(*Body, "email"), Password = StringMember(*Body, "password");
   if (Email.empty()) return Error(400, "INVALID_EMAIL");
   if (Password.empty()) return Error(400, "MISSING_PASSWORD");
   std::lock_guard Lock(FLock);
@@ -129,7 +119,7 @@ TSimAnswer TIdentityService::SignInWithCustomToken(const std::string& ABody) {
   const auto Body = ParseObject(ABody);
   if (!Body) return Error(400, "INVALID_JSON_PAYLOAD", "INVALID_ARGUMENT");
   // A custom token of this simulator is "custom:" followed by an account's e-mail.
-  const std::string Token = StringOf(*Body, "token");
+  const std::string Token = StringMember(*Body, "token");
   std::lock_guard Lock(FLock);
   const auto Account = Token.starts_with("custom:") ? FAccounts.find(Token.substr(7)) : FAccounts.end();
   if (Account == FAccounts.end()) return Error(400, "INVALID_CUSTOM_TOKEN");
@@ -145,8 +135,8 @@ TSimAnswer TIdentityService::SignInWithCustomToken(const std::string& ABody) {
 TSimAnswer TIdentityService::RefreshToken(const std::string& ABody) {
   const auto Body = ParseObject(ABody);
   if (!Body) return Error(400, "INVALID_JSON_PAYLOAD", "INVALID_ARGUMENT");
-  if (StringOf(*Body, "grant_type") != "refresh_token") return Error(400, "INVALID_GRANT_TYPE", "INVALID_ARGUMENT");
-  const std::string Token = StringOf(*Body, "refresh_token");
+  if (StringMember(*Body, "grant_type") != "refresh_token") return Error(400, "INVALID_GRANT_TYPE", "INVALID_ARGUMENT");
+  const std::string Token = StringMember(*Body, "refresh_token");
   if (Token.empty()) return Error(400, "MISSING_REFRESH_TOKEN", "INVALID_ARGUMENT");
   std::lock_guard Lock(FLock);
   const auto Known = FRefreshTokens.find(Token);

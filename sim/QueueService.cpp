@@ -1,5 +1,7 @@
 #include "QueueService.h"
 
+#include "sim/SimJson.h"
+
 #include <algorithm>
 
 namespace kva::sim {
@@ -7,17 +9,6 @@ namespace kva::sim {
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-std::optional<nlohmann::json> ParseObject(const std::string& ABody) {
-  nlohmann::json Body = nlohmann::json::parse(ABody, nullptr, false);
-  if (!Body.is_object()) return std::nullopt;
-  return Body;
-}
-
-std::string NonEmptyString(const nlohmann::json& AObject, const char* AMember) {
-  const auto It = AObject.find(AMember);
-  return It != AObject.end() && It->is_string() ? It->get<std::string>() : std::string();
-}
 
 TSimAnswer JsonError(int AStatus, const std::string& AMessage) {
   return {AStatus, nlohmann::json{{"error", AMessage}}.dump()};
@@ -73,8 +64,8 @@ TSimAnswer TQueueService::Join(const std::string& ABearer, const std::string& AB
   if (TSimAnswer Refused = Authorise(ABearer, Uid); Refused.Status != 200) return Refused;
   const auto Body = ParseObject(ABody);
   if (!Body) return JsonError(400, "Invalid JSON body");
-  const std::string Track = NonEmptyString(*Body, "track"), Car = NonEmptyString(*Body, "car"),
-                    Client = NonEmptyString(*Body, "client");
+  const std::string Track = StringMember(*Body, "track"), Car = StringMember(*Body, "car"),
+                    Client = StringMember(*Body, "client");
   if (Track.empty() || Car.empty() || Client.empty()) return JsonError(400, "track, car and client are required");
   return AddEntry(Uid, Track, Car, Client);
 }
@@ -84,7 +75,7 @@ TSimAnswer TQueueService::JoinAgents(const std::string& ABearer, const std::stri
   if (TSimAnswer Refused = Authorise(ABearer, Uid); Refused.Status != 200) return Refused;
   const auto Body = ParseObject(ABody);
   if (!Body) return JsonError(400, "Invalid JSON body");
-  const std::string Sid = NonEmptyString(*Body, "sid"), Track = NonEmptyString(*Body, "track");
+  const std::string Sid = StringMember(*Body, "sid"), Track = StringMember(*Body, "track");
   if (Sid.empty() || Track.empty()) return JsonError(400, "sid and track are required");
   const auto Cars = FOptions.Tracks.find(Track);
   if (Cars == FOptions.Tracks.end() || Cars->second.empty()) return JsonError(404, "Unknown track");

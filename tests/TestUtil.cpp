@@ -1,6 +1,7 @@
 #include "TestUtil.h"
 
 #include "infra/LoggingThread.h"
+#include "platform/MainThread.h"
 
 #include <fstream>
 #include <sstream>
@@ -52,6 +53,15 @@ size_t Count(const std::string& AText, const std::string& APart) {
   size_t Found = 0;
   for (size_t At = AText.find(APart); At != std::string::npos; At = AText.find(APart, At + APart.size())) ++Found;
   return Found;
+}
+
+bool PumpUntil(const std::function<bool()>& APredicate, std::chrono::milliseconds ATimeout) {
+  const auto Deadline = std::chrono::steady_clock::now() + ATimeout;
+  while (!APredicate()) {
+    if (std::chrono::steady_clock::now() > Deadline) return false;
+    MainThread().WaitAndProcess(std::chrono::milliseconds(5));
+  }
+  return true;
 }
 
 bool WaitUntil(const std::function<bool()>& APredicate, std::chrono::milliseconds ATimeout) {

@@ -53,6 +53,11 @@ private:
 // How often APart occurs in AText.
 size_t Count(const std::string& AText, const std::string& APart);
 
+// Runs the main thread's calls (this thread being the main thread) until APredicate holds or
+// ATimeout passes.
+bool PumpUntil(const std::function<bool()>& APredicate,
+               std::chrono::milliseconds ATimeout = std::chrono::milliseconds(5000));
+
 // Polls APredicate until it holds or ATimeout passes.
 bool WaitUntil(const std::function<bool()>& APredicate,
                std::chrono::milliseconds ATimeout = std::chrono::milliseconds(5000));

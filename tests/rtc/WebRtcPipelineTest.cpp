@@ -32,12 +32,7 @@ protected:
   }
 
   bool Pump(const std::function<bool()>& APredicate, std::chrono::milliseconds ATimeout = 15000ms) {
-    const auto Deadline = std::chrono::steady_clock::now() + ATimeout;
-    while (!APredicate()) {
-      if (std::chrono::steady_clock::now() > Deadline) return false;
-      MainThread().WaitAndProcess(5ms);
-    }
-    return true;
+    return test::PumpUntil(APredicate, ATimeout);
   }
 
   // Our pipeline with its callbacks recorded; candidates go to APeer.

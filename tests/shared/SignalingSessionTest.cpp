@@ -75,14 +75,8 @@ protected:
     Simulator.reset();
   }
 
-  // Runs the main thread's calls until APredicate holds (at most five seconds).
   bool Pump(const std::function<bool()>& APredicate, std::chrono::milliseconds ATimeout = 5000ms) {
-    const auto Deadline = std::chrono::steady_clock::now() + ATimeout;
-    while (!APredicate()) {
-      if (std::chrono::steady_clock::now() > Deadline) return false;
-      MainThread().WaitAndProcess(5ms);
-    }
-    return true;
+    return test::PumpUntil(APredicate, ATimeout);
   }
   void PumpFor(std::chrono::milliseconds ADuration) { Pump([] { return false; }, ADuration); }
 
