@@ -66,7 +66,7 @@ void RetireWaitPickup(int ACount) {
 
 int main(int argc, char** argv) {
   const int Count = argc > 1 ? std::atoi(argv[1]) : 2000;
-  sim::TTrackSimulator Simulator({"BenchKey", 3600, false, {}});
+  sim::TTrackSimulator Simulator({.ApiKey = "BenchKey"});
   Simulator.Start(0);
   std::printf("POST round trip to the simulator on loopback:\n");
   PostRoundTrips(Simulator, 50, true);  // warm-up

@@ -47,7 +47,7 @@ bool Pump(P APredicate) {
 int main(int argc, char** argv) {
   const int Messages = argc > 1 ? std::atoi(argv[1]) : 2000;
   MainThread().BindToCurrentThread();
-  sim::TTrackSimulatorOptions Options{ApiKey, 3600, false, {}};
+  sim::TTrackSimulatorOptions Options{.ApiKey = ApiKey};
   Options.Queue.AssignDelay = std::chrono::milliseconds(-1);
   sim::TTrackSimulator Simulator(Options);
   Simulator.Start(0);

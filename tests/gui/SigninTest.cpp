@@ -43,7 +43,7 @@ protected:
   static bool StartsWith(const std::string& AText, const std::string& APrefix) { return AText.rfind(APrefix, 0) == 0; }
 
   TTempDir Dir;
-  sim::TTrackSimulator Simulator{{ApiKey, 3600, false, {}}};
+  sim::TTrackSimulator Simulator{{.ApiKey = ApiKey}};
 };
 
 // Keys and text as the user would type them.

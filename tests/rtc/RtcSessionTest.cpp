@@ -41,7 +41,9 @@ TEST(RtcSessionTest, RaisersReachTheObserverAndTheCallback) {
   int PeerChanges = 0;
   Session.SetOnPeerConnectionChanged(TKvaRtcSession::TNotifyEvent([&](TKvaRtcSession* ASender) {
     const auto Heard = Watched.lock();
-    if (Heard && !Heard->Calls.empty()) EXPECT_EQ(Heard->Calls.back(), "peer 1") << "the observer hears it first";
+    if (Heard && !Heard->Calls.empty()) {
+      EXPECT_EQ(Heard->Calls.back(), "peer 1") << "the observer hears it first";
+    }
     ++PeerChanges;
   }));
 

@@ -51,7 +51,10 @@ protected:
   void StartSimulator(int ATokenLifetime, bool ARotate = false) {
     Simulator.reset();
     Simulator = std::make_unique<sim::TTrackSimulator>(
-        sim::TTrackSimulatorOptions{ApiKey, ATokenLifetime, ARotate, {{"driver@example.com", "secret"}}});
+        sim::TTrackSimulatorOptions{.ApiKey = ApiKey,
+                                     .TokenLifetimeSeconds = ATokenLifetime,
+                                     .RotateRefreshTokens = ARotate,
+                                     .Accounts = {{"driver@example.com", "secret"}}});
     Simulator->Start(0);
   }
 
@@ -194,7 +197,7 @@ TEST_F(SignalingManagerTest, ConnectWithAStoredRefreshToken) {
 TEST_F(SignalingManagerTest, NoServerListeningGivesAnErrorAndLeavesConnecting) {
   int Port;
   {
-    sim::TTrackSimulator Gone({ApiKey, 3600, false, {}});
+    sim::TTrackSimulator Gone({.ApiKey = ApiKey});
     Port = Gone.Start(0);
   }
   TKvaSignalingManager Manager("test-host", Settings("http://127.0.0.1:" + std::to_string(Port)));

@@ -56,7 +56,7 @@ class SignalingSessionTest : public ::testing::Test {
 protected:
   void SetUp() override {
     MainThread().BindToCurrentThread();
-    sim::TTrackSimulatorOptions Options{ApiKey, 3600, false, {}};
+    sim::TTrackSimulatorOptions Options{.ApiKey = ApiKey};
     Options.Queue.KeepAliveSeconds = 1;
     Options.Queue.AssignDelay = -1ms;  // the tests assign cars themselves
     Options.StreamKeepAliveSeconds = 1;
