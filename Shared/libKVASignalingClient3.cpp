@@ -270,8 +270,8 @@ int32_t ReadKeepAlivePeriod(const nlohmann::json& AResponse) {
 }
 
 std::string StringOrEmpty(const nlohmann::json& AObject, const char* AMember) {
-  const auto It = AObject.find(AMember);
-  return It != AObject.end() && It->is_string() ? It->get<std::string>() : std::string();
+  const std::string* Value = StringMember(AObject, AMember);
+  return Value ? *Value : std::string();
 }
 
 }  // namespace

@@ -114,7 +114,8 @@ void TForm3D::Redraw() {
   FInvalidated = false;
   ++FRedrawCount;
   SDL_GL_MakeCurrent(FWindow, FGLContext);
-  FContext->SetSize(ClientWidth(), ClientHeight());
+  const SDL_Point Size = DrawableSize();  // asked once per redraw
+  FContext->SetSize(Size.x, Size.y);
   glViewport(0, 0, FContext->Width(), FContext->Height());
   glClearColor(0.06f, 0.07f, 0.08f, 1.0f);
   glClear(GL_COLOR_BUFFER_BIT);

@@ -1,7 +1,8 @@
 #include "MainThread.h"
 
+#include "platform/TaskErrors.h"
+
 #include <algorithm>
-#include <cstdio>
 #include <exception>
 
 namespace kva {
@@ -122,11 +123,7 @@ void TMainThreadDispatcher::RunEntry(TEntry& AEntry) {
       std::lock_guard Lock(FMutex);
       OnError = FOnError;
     }
-    if (OnError) {
-      OnError(E.what());
-    } else {
-      std::fprintf(stderr, "Main thread: queued call failed: %s\n", E.what());
-    }
+    ReportTaskError(OnError, "Main thread: queued call failed", E);
   }
 }
 

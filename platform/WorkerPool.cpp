@@ -1,6 +1,7 @@
 #include "WorkerPool.h"
 
-#include <cstdio>
+#include "platform/TaskErrors.h"
+
 #include <exception>
 
 namespace kva {
@@ -63,11 +64,7 @@ void TWorkerPool::Execute() {
         std::lock_guard ErrorLock(FLock);
         OnError = FOnError;
       }
-      if (OnError) {
-        OnError(E.what());
-      } else {
-        std::fprintf(stderr, "Worker pool: task failed: %s\n", E.what());
-      }
+      ReportTaskError(OnError, "Worker pool: task failed", E);
     }
     Task = nullptr;  // what the task captured goes before the worker waits again
     Lock.lock();
